@@ -2,49 +2,16 @@
 // from a byte_source to a text_sink.
 #include "z80db/listing.hpp"
 
-#include <array>
+#include <algorithm>
 #include <cstring>
 #include <memory>
+
+#include "kernels.hpp"
 
 namespace z80db {
 namespace {
 
 constexpr char hex_digits[] = "0123456789abcdef";
-
-// An item with the character in front of it: a tab for the first item of a line,
-// "," for the others. Always four bytes long so that it can be stored in one move;
-// the fourth is scratch for values below 16, which take one digit.
-struct item {
-    std::array<char, 4> text;
-};
-
-constexpr std::array<item, 256> make_items(char lead) {
-    std::array<item, 256> items{};
-    for (unsigned v = 0; v < 256; ++v) {
-        if (v < 16) {
-            items[v] = {{lead, hex_marker, hex_digits[v], '\0'}};
-        } else {
-            items[v] = {{lead, hex_marker, hex_digits[v >> 4], hex_digits[v & 15]}};
-        }
-    }
-    return items;
-}
-
-constexpr auto first_items = make_items(line_start.back());
-constexpr auto next_items = make_items(item_separator);
-
-// Bytes in an item with its lead character.
-constexpr std::size_t item_size(unsigned char v) { return v < 16 ? 3 : 4; }
-
-char* put_item(const std::array<item, 256>& items, unsigned char v, char* out) {
-    std::memcpy(out, items[v].text.data(), 4);
-    return out + item_size(v);
-}
-
-// The line break and the line start without its last character, which comes
-// with the first item; padded to eight bytes to be stored in one move.
-constexpr std::array<char, 8> lf_prefix = {'\n', '\t', 'd', 'b', 0, 0, 0, 0};
-constexpr std::array<char, 8> crlf_prefix = {'\r', '\n', '\t', 'd', 'b', 0, 0, 0};
 
 char* put_line_break(bool crlf, char* out) {
     if (crlf) *out++ = '\r';
@@ -84,23 +51,15 @@ char* listing_formatter::format_reference(const unsigned char* data, std::size_t
 }
 
 char* listing_formatter::format(const unsigned char* data, std::size_t n, char* out) noexcept {
-    // Finish a line left open by the previous block.
-    while (n > 0 && column_ != 0) {
-        out = put_item(next_items, *data++, out);
-        --n;
-        column_ = (column_ + 1) % bytes_per_line;
-    }
-    // Whole lines: the prefix, then eight items from the tables.
-    const auto& prefix = crlf_ ? crlf_prefix : lf_prefix;
-    const std::size_t prefix_size = crlf_ ? 5 : 4;
-    for (; n >= bytes_per_line; n -= bytes_per_line, data += bytes_per_line) {
-        std::memcpy(out, prefix.data(), prefix.size());
-        out += prefix_size;
-        out = put_item(first_items, data[0], out);
-        for (std::size_t k = 1; k < bytes_per_line; ++k) out = put_item(next_items, data[k], out);
-    }
-    // The start of a last line, left open for the next block.
-    return format_reference(data, n, out);
+    static const detail::line_kernel format_lines = detail::best_kernel();
+    // The rest of a line left open by the previous block, whole lines, then the
+    // start of a line that the next block goes on with.
+    const std::size_t rest = column_ == 0 ? 0 : std::min(n, bytes_per_line - column_);
+    out = format_reference(data, rest, out);
+    const std::size_t lines = (n - rest) / bytes_per_line;
+    out = format_lines(data + rest, lines, out, crlf_);
+    const std::size_t done = rest + lines * bytes_per_line;
+    return format_reference(data + done, n - done, out);
 }
 
 char* listing_formatter::finish(char* out) const noexcept { return put_line_break(crlf_, out); }
