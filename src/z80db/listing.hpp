@@ -85,14 +85,19 @@ class text_sink {
 public:
     virtual void write(const char* text, std::size_t n) = 0;
 
+    // True when write() may run on a second thread while the source is read on the
+    // caller's: write_listing then writes one block while it formats the next, for
+    // long inputs. Calls of write() never overlap one another. False by default.
+    virtual bool background_writes() const { return false; }
+
 protected:
     ~text_sink() = default;
 };
 
 // Writes the whole listing of the bytes from in to out: the header naming
 // input_path, the data lines, and the final line break. Streams the input in
-// blocks, so memory stays the same whatever its length. Exceptions thrown by in
-// or out pass through.
+// blocks, so memory stays the same whatever its length; an input of one block
+// is written with a single call. Exceptions thrown by in or out pass through.
 void write_listing(byte_source& in, text_sink& out, std::string_view input_path,
                    line_end end = native_line_end);
 
