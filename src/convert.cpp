@@ -66,6 +66,10 @@ bool is_directory(int fd) {
     struct _stat64 st;
     return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFDIR;
 }
+bool is_device(int fd) {
+    struct _stat64 st;
+    return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFCHR;
+}
 bool same_file(int a, int b) {
     BY_HANDLE_FILE_INFORMATION x, y;
     const auto ha = reinterpret_cast<HANDLE>(_get_osfhandle(a));
@@ -99,6 +103,10 @@ bool is_directory(int fd) {
     struct stat st;
     return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
 }
+bool is_device(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
+}
 bool same_file(int a, int b) {
     struct stat x, y;
     return ::fstat(a, &x) == 0 && ::fstat(b, &y) == 0 && x.st_dev == y.st_dev &&
@@ -124,7 +132,7 @@ private:
 
 class output_file final : public text_sink {
 public:
-    output_file(int fd, const char* path) : fd_(fd), path_(path) {}
+    output_file(int fd, const char* path) : fd_(fd), path_(path), device_(is_device(fd)) {}
     void write(const char* text, std::size_t n) override {
         while (n > 0) {
             const long put = write_some(fd_, text, static_cast<io_size>(n < max_io ? n : max_io));
@@ -138,12 +146,15 @@ public:
             }
         }
     }
-    // Writing from a second thread lets formatting hide behind the write calls.
-    bool background_writes() const override { return true; }
+    // Writing files and pipes from a second thread hides formatting behind the
+    // write calls. Writes to a device (a terminal, /dev/null) cost too little for
+    // a second thread to pay.
+    bool background_writes() const override { return !device_; }
 
 private:
     int fd_;
     const char* path_;
+    bool device_;
 };
 
 // Owns an open descriptor and closes it, unless it was closed on purpose first.

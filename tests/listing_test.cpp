@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -37,12 +38,20 @@ private:
 
 class memory_sink final : public z80db::text_sink {
 public:
+    explicit memory_sink(bool background = false, std::size_t fail_after = SIZE_MAX)
+        : background_(background), fail_after_(fail_after) {}
     void write(const char* text, std::size_t n) override {
+        if (text_.size() + n > fail_after_) throw std::runtime_error("disk full");
         text_.append(text, n);
         ++writes_;
     }
+    bool background_writes() const override { return background_; }
     std::string text_;
     int writes_ = 0;
+
+private:
+    bool background_;
+    std::size_t fail_after_;
 };
 
 std::string listing(const bytes& data, std::string_view path = "in.bin",
@@ -207,6 +216,40 @@ TEST(Listing, FailuresOfSourceAndSinkPassThrough) {
     const bytes data = random_bytes(10, 4);
     memory_source in(data);
     EXPECT_THROW(z80db::write_listing(in, bad_out, "x"), std::runtime_error);
+}
+
+TEST(BackgroundWrites, GiveTheSameText) {
+    for (std::size_t n : {0, 1, 12 * 1024, 12 * 1024 + 1, 300'000}) {
+        const bytes data = random_bytes(n, 6);
+        for (const auto& pieces : std::vector<std::vector<std::size_t>>{{1 << 20}, {1000}, {7, 5000}}) {
+            memory_source in(data, pieces);
+            memory_sink out(true);
+            z80db::write_listing(in, out, "in.bin");
+            EXPECT_EQ(out.text_, listing(data)) << n;
+        }
+    }
+}
+
+TEST(BackgroundWrites, FailuresPassThrough) {
+    const bytes data = random_bytes(1'000'000, 7);
+    // The sink fails part-way, on the writer's thread.
+    for (std::size_t fail_after : {0, 1000, 100'000, 2'000'000}) {
+        memory_source in(data);
+        memory_sink out(true, fail_after);
+        EXPECT_THROW(z80db::write_listing(in, out, "x"), std::runtime_error) << fail_after;
+    }
+    // The source fails while blocks are still being written.
+    struct failing_source final : z80db::byte_source {
+        std::size_t given = 0;
+        std::size_t read(unsigned char* buf, std::size_t n) override {
+            if (given > 500'000) throw std::logic_error("read fault");
+            std::fill_n(buf, n, 0xab);
+            given += n;
+            return n;
+        }
+    } in;
+    memory_sink out(true);
+    EXPECT_THROW(z80db::write_listing(in, out, "x"), std::logic_error);
 }
 
 TEST(StreamListing, WritesTheSameTextThroughStreams) {
