@@ -66,37 +66,36 @@ char* listing_formatter::format(const unsigned char* data, std::size_t n, char* 
 char* listing_formatter::finish(char* out) const noexcept { return put_line_break(crlf_, out); }
 
 void write_listing(byte_source& in, text_sink& out, std::string_view input_path, line_end end) {
-    // Each buffer holds the text of one block. The ring of buffers for background
-    // writes takes shorter blocks, so that memory stays the same. The
-    // header shares the first buffer when it is short, so that a small input is
-    // written with a single call.
-    constexpr std::size_t long_block = 36 * 1024;
-    const std::size_t block =
-        out.background_writes() ? long_block / detail::text_writer::ring_size : long_block;
+    // The ring holds the text of one block of input. With background writes a
+    // block is formatted a third at a time, so that the writer has text to write
+    // while the rest is formatted. A short header shares the ring, so that a
+    // small input is written with a single call.
+    constexpr std::size_t block = 36 * 1024;
     constexpr std::size_t header_room = 4096;
+    const std::size_t step = out.background_writes() ? block / 3 : block;
     detail::text_writer writer(out, header_room + listing_formatter::max_text_size(block));
     const auto bytes = std::make_unique_for_overwrite<unsigned char[]>(block);
 
     const std::string header = header_line(input_path);
-    std::size_t used = 0;
     if (header.size() <= header_room) {
-        used = static_cast<std::size_t>(std::copy(header.begin(), header.end(), writer.buffer()) -
-                                        writer.buffer());
+        std::copy(header.begin(), header.end(), writer.room(header.size()));
+        writer.commit(header.size());
     } else {
         out.write(header.data(), header.size());
     }
 
     listing_formatter formatter(end);
-    while (const std::size_t n = in.read(bytes.get(), block)) {
-        if (writer.capacity() - used < listing_formatter::max_text_size(n)) {
-            writer.hand_off(used);
-            used = 0;
+    while (const std::size_t got = in.read(bytes.get(), block)) {
+        for (std::size_t done = 0; done < got; done += step) {
+            const std::size_t n = std::min(step, got - done);
+            char* const text = writer.room(listing_formatter::max_text_size(n));
+            writer.commit(
+                static_cast<std::size_t>(formatter.format(bytes.get() + done, n, text) - text));
         }
-        char* const text = writer.buffer();
-        used = static_cast<std::size_t>(formatter.format(bytes.get(), n, text + used) - text);
     }
-    char* const text = writer.buffer();
-    writer.finish(static_cast<std::size_t>(formatter.finish(text + used) - text));
+    char* const text = writer.room(listing_formatter::max_text_size(0));
+    writer.commit(static_cast<std::size_t>(formatter.finish(text) - text));
+    writer.finish();
 }
 
 }  // namespace z80db

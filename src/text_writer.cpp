@@ -1,5 +1,6 @@
 #include "text_writer.hpp"
 
+#include <algorithm>
 #include <chrono>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -22,11 +23,13 @@ constexpr auto spin_time = std::chrono::microseconds(50);
 
 }  // namespace
 
-text_writer::text_writer(text_sink& out, std::size_t capacity)
+text_writer::text_writer(text_sink& out, std::size_t size)
     : out_(out),
-      capacity_(capacity),
-      slots_(out.background_writes() ? ring_size : 1),
-      memory_(std::make_unique_for_overwrite<char[]>(capacity * slots_)) {}
+      size_(size),
+      memory_(std::make_unique_for_overwrite<char[]>(size)),
+      background_(out.background_writes()) {
+    for (auto& end : lap_end_) end.store(size);
+}
 
 text_writer::~text_writer() { stop(); }
 
@@ -56,46 +59,75 @@ void text_writer::rethrow_failure() {
     if (failed_.load(std::memory_order_acquire)) std::rethrow_exception(error_);
 }
 
-void text_writer::hand_off(std::size_t n) {
-    if (slots_ == 1) {
-        out_.write(buffer(), n);
-        return;
+char* text_writer::room(std::size_t n) {
+    std::size_t head = head_.load(std::memory_order_relaxed);
+    std::size_t offset = head % size_;
+    if (!thread_.joinable()) {
+        if (head + n <= size_) return at(head);
+        // Full: write it all here, or start writing from now on in the background.
+        if (!background_) {
+            out_.write(memory_.get(), head);
+            head_.store(0);
+            return memory_.get();
+        }
+        thread_ = std::thread([this] { write_in_background(); });
     }
-    if (!thread_.joinable()) thread_ = std::thread([this] { write_in_background(); });
-    const std::size_t filled = filled_.load(std::memory_order_relaxed);
-    sizes_[filled % slots_] = n;
-    filled_.store(filled + 1);
-    wake();
-    // The next buffer must not be one that is still waiting to be written.
-    wait_until([&] { return filled + 1 - written_.load() < slots_ || failed_.load(); });
+    if (size_ - offset < n) {
+        // Too little room before the end of the ring: this lap's text stops here,
+        // and the next begins at the start of the ring.
+        lap_end_[head / size_ % 2].store(offset);
+        head += size_ - offset;
+        head_.store(head);
+        offset = 0;
+        wake();
+    }
+    wait_until([&] { return head + n - tail_.load() <= size_ || failed_.load(); });
     rethrow_failure();
+    // The lap begun here ends with the ring unless it is cut short.
+    if (offset == 0) lap_end_[head / size_ % 2].store(size_);
+    return at(head);
 }
 
-void text_writer::finish(std::size_t n) {
+void text_writer::commit(std::size_t n) {
+    head_.store(head_.load(std::memory_order_relaxed) + n);
+    if (thread_.joinable()) wake();
+}
+
+void text_writer::finish() {
+    const std::size_t head = head_.load(std::memory_order_relaxed);
     if (!thread_.joinable()) {
-        out_.write(buffer(), n);
+        out_.write(memory_.get(), head);
         return;
     }
-    hand_off(n);
-    const std::size_t filled = filled_.load(std::memory_order_relaxed);
-    wait_until([&] { return written_.load() == filled || failed_.load(); });
+    wait_until([&] { return tail_.load() == head || failed_.load(); });
     stop();
     rethrow_failure();
 }
 
 void text_writer::write_in_background() {
-    for (std::size_t k = 0;; ++k) {
-        wait_until([&] { return filled_.load() > k || stopping_.load(); });
+    std::size_t tail = 0;
+    for (;;) {
+        wait_until([&] { return head_.load() > tail || stopping_.load(); });
         if (stopping_.load()) return;
-        try {
-            out_.write(slot(k), sizes_[k % slots_]);
-        } catch (...) {
-            error_ = std::current_exception();
-            failed_.store(true, std::memory_order_release);
-            wake();
-            return;
+        // All the text that is ready, up to the end of this lap.
+        const std::size_t head = head_.load();
+        const std::size_t lap_start = tail - tail % size_;
+        const std::size_t lap_end =
+            head >= lap_start + size_ ? lap_start + lap_end_[tail / size_ % 2].load() : head;
+        const std::size_t end = std::min(head, lap_end);
+        if (end > tail) {
+            try {
+                out_.write(at(tail), end - tail);
+            } catch (...) {
+                error_ = std::current_exception();
+                failed_.store(true, std::memory_order_release);
+                wake();
+                return;
+            }
         }
-        written_.store(k + 1);
+        // At the end of a lap's text, skip what the ring left unused.
+        tail = end == lap_end && head >= lap_start + size_ ? lap_start + size_ : end;
+        tail_.store(tail);
         wake();
     }
 }

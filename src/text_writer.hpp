@@ -1,5 +1,6 @@
-// Hands buffers of listing text to a sink, from a second thread when the sink
-// allows it, so that the caller formats the next buffer while one is written.
+// Hands listing text to a sink through a ring of bytes. Where the sink allows it,
+// a second thread writes all the text that is ready in one call while the caller
+// formats more, so that formatting hides behind the write calls.
 #ifndef Z80DB_TEXT_WRITER_HPP
 #define Z80DB_TEXT_WRITER_HPP
 
@@ -18,34 +19,28 @@ namespace z80db::detail {
 
 class text_writer {
 public:
-    // Buffers of the given capacity: a ring of them when out takes background
-    // writes, else one. The writing thread starts only with the second buffer, so
-    // that a text that fits in one costs no thread.
-    text_writer(text_sink& out, std::size_t capacity);
+    // A ring of size bytes. The writing thread starts only when the ring is first
+    // full, so that a text that fits in it is written with one call and no thread.
+    text_writer(text_sink& out, std::size_t size);
     text_writer(const text_writer&) = delete;
     text_writer& operator=(const text_writer&) = delete;
     // Abandons what is not written yet; after a failure, that is all there is to do.
     ~text_writer();
 
-    std::size_t capacity() const { return capacity_; }
+    // Room for n bytes of text in one piece, n at most the ring's size; waits for
+    // the writer when the ring is full. Throws what the sink threw.
+    char* room(std::size_t n);
 
-    // The buffer to fill now.
-    char* buffer() const { return slot(filled_.load(std::memory_order_relaxed)); }
+    // The first n bytes of the last room are text to write.
+    void commit(std::size_t n);
 
-    // The first n bytes of the buffer are text to write; buffer() then gives the
-    // next one. Throws what the sink threw for an earlier buffer.
-    void hand_off(std::size_t n);
-
-    // Writes the last n bytes and returns once everything is written.
-    void finish(std::size_t n);
+    // Writes what is left and returns once everything is written.
+    void finish();
 
 private:
-public:
-    static constexpr std::size_t ring_size = 3;
-
-private:
-
-    char* slot(std::size_t k) const { return memory_.get() + (k % slots_) * capacity_; }
+    // Positions count bytes from the start of the text, gaps included: a lap of
+    // the ring is size_ bytes, and the text of lap k ends at lap_end_[k % 2].
+    char* at(std::size_t position) const { return memory_.get() + position % size_; }
     void write_in_background();
     template <class Ready>
     void wait_until(Ready ready);
@@ -54,15 +49,15 @@ private:
     void stop();
 
     text_sink& out_;
-    const std::size_t capacity_;
-    const std::size_t slots_;
+    const std::size_t size_;
     const std::unique_ptr<char[]> memory_;
-    std::array<std::size_t, ring_size> sizes_{};
+    const bool background_;
 
-    std::atomic<std::size_t> filled_{0};   // buffers handed off, counted by the caller
-    std::atomic<std::size_t> written_{0};  // buffers written, counted by the writer
+    std::atomic<std::size_t> head_{0};  // end of the text committed, moved by the caller
+    std::atomic<std::size_t> tail_{0};  // end of the text written, moved by the writer
+    std::array<std::atomic<std::size_t>, 2> lap_end_{};  // where a lap's text stops short
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> failed_{false};      // error_ holds what the sink threw
+    std::atomic<bool> failed_{false};  // error_ holds what the sink threw
     std::exception_ptr error_;
 
     // For a thread that has waited long enough to sleep.

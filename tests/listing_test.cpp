@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdint>
 #include <random>
 #include <sstream>
@@ -38,10 +40,13 @@ private:
 
 class memory_sink final : public z80db::text_sink {
 public:
-    explicit memory_sink(bool background = false, std::size_t fail_after = SIZE_MAX)
-        : background_(background), fail_after_(fail_after) {}
+    explicit memory_sink(bool background = false, std::size_t fail_after = SIZE_MAX,
+                         bool slow = false)
+        : background_(background), fail_after_(fail_after), slow_(slow) {}
     void write(const char* text, std::size_t n) override {
         if (text_.size() + n > fail_after_) throw std::runtime_error("disk full");
+        // A slow disk: the ring fills, and each write takes all the text ready.
+        if (slow_) std::this_thread::sleep_for(std::chrono::microseconds(200));
         text_.append(text, n);
         ++writes_;
     }
@@ -52,6 +57,7 @@ public:
 private:
     bool background_;
     std::size_t fail_after_;
+    bool slow_;
 };
 
 std::string listing(const bytes& data, std::string_view path = "in.bin",
@@ -219,13 +225,17 @@ TEST(Listing, FailuresOfSourceAndSinkPassThrough) {
 }
 
 TEST(BackgroundWrites, GiveTheSameText) {
-    for (std::size_t n : {0, 1, 12 * 1024, 12 * 1024 + 1, 300'000}) {
+    // Inputs that fit the ring, that just pass it, and that go round it many
+    // times; read whole, in small pieces, and in pieces that cut the lines.
+    for (std::size_t n : {0, 1, 36 * 1024, 36 * 1024 + 1, 300'000, 2'000'000}) {
         const bytes data = random_bytes(n, 6);
         for (const auto& pieces : std::vector<std::vector<std::size_t>>{{1 << 20}, {1000}, {7, 5000}}) {
-            memory_source in(data, pieces);
-            memory_sink out(true);
-            z80db::write_listing(in, out, "in.bin");
-            EXPECT_EQ(out.text_, listing(data)) << n;
+            for (bool slow : {false, true}) {
+                memory_source in(data, pieces);
+                memory_sink out(true, SIZE_MAX, slow);
+                z80db::write_listing(in, out, "in.bin");
+                EXPECT_EQ(out.text_, listing(data)) << n << " slow " << slow;
+            }
         }
     }
 }
