@@ -161,7 +161,8 @@ TEST(Listing, TextDoesNotDependOnHowTheInputIsCut) {
 }
 
 TEST(Listing, SmallInputIsWrittenAtOnce) {
-    memory_source in(random_bytes(1000, 2));
+    const bytes data = random_bytes(1000, 2);
+    memory_source in(data);
     memory_sink out;
     z80db::write_listing(in, out, "in.bin");
     EXPECT_EQ(out.writes_, 1);
