@@ -30,7 +30,7 @@ void line_kernel(benchmark::State& state, z80db::detail::line_kernel run) {
 
 // The same block handed out again and again, as a fast file would.
 class repeat_source final : public z80db::byte_source {
-public:
+  public:
     repeat_source(const std::vector<unsigned char>& block, std::size_t total)
         : block_(block), left_(total) {}
     std::size_t read(unsigned char* buf, std::size_t n) override {
@@ -40,13 +40,13 @@ public:
         return n;
     }
 
-private:
+  private:
     const std::vector<unsigned char>& block_;
     std::size_t left_;
 };
 
 class null_sink final : public z80db::text_sink {
-public:
+  public:
     void write(const char* text, std::size_t n) override {
         benchmark::DoNotOptimize(text);
         benchmark::DoNotOptimize(n);

@@ -20,7 +20,7 @@ void check(bool ok) {
 }
 
 class chunked_source final : public z80db::byte_source {
-public:
+  public:
     chunked_source(const std::vector<unsigned char>& data, std::vector<std::size_t> cuts)
         : data_(data), cuts_(std::move(cuts)) {}
     std::size_t read(unsigned char* buf, std::size_t n) override {
@@ -31,7 +31,7 @@ public:
         return want;
     }
 
-private:
+  private:
     const std::vector<unsigned char>& data_;
     std::vector<std::size_t> cuts_;
     std::size_t pos_ = 0;
@@ -39,13 +39,13 @@ private:
 };
 
 class string_sink final : public z80db::text_sink {
-public:
+  public:
     explicit string_sink(bool background) : background_(background) {}
     void write(const char* part, std::size_t n) override { text.append(part, n); }
     bool background_writes() const override { return background_; }
     std::string text;
 
-private:
+  private:
     bool background_;
 };
 
@@ -66,7 +66,8 @@ std::vector<unsigned char> parse(std::string_view text, std::string_view header,
         check(end != std::string_view::npos);
         std::string_view line = text.substr(pos, end - pos);
         pos = end + eol.size();
-        check(line.find('\n') == std::string_view::npos && line.find('\r') == std::string_view::npos);
+        check(line.find('\n') == std::string_view::npos &&
+              line.find('\r') == std::string_view::npos);
         if (line_no == 0) {
             check(line == header);
             continue;

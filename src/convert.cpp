@@ -36,8 +36,8 @@ void report(const file_error& e) {
     // The path goes through the same cleaning as the listing's header, so that a
     // crafted name cannot put control characters on the terminal either.
     std::string path = header_line(e.path).substr(header_text.size());
-    std::string line = std::string("z80db: ") + e.what + " '" + path + "': " +
-                       (e.error != 0 ? std::strerror(e.error) : e.reason) + "\n";
+    std::string line = std::string("z80db: ") + e.what + " '" + path +
+                       "': " + (e.error != 0 ? std::strerror(e.error) : e.reason) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
 }
@@ -46,18 +46,30 @@ void report(const file_error& e) {
 #ifdef _WIN32
 using io_size = int;
 constexpr io_size max_io = 1 << 30;
-int open_input(const char* path) { return _open(path, _O_RDONLY | _O_BINARY); }
+int open_input(const char* path) {
+    return _open(path, _O_RDONLY | _O_BINARY);
+}
 int open_output(const char* path) {
     return _open(path, _O_WRONLY | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
 }
-long read_some(int fd, void* buf, io_size n) { return _read(fd, buf, static_cast<unsigned>(n)); }
+long read_some(int fd, void* buf, io_size n) {
+    return _read(fd, buf, static_cast<unsigned>(n));
+}
 long write_some(int fd, const void* buf, io_size n) {
     return _write(fd, buf, static_cast<unsigned>(n));
 }
-int close_file(int fd) { return _close(fd); }
-int truncate_file(int fd) { return _chsize_s(fd, 0) == 0 ? 0 : -1; }
-int duplicate(int fd) { return _dup(fd); }
-void remove_file(const char* path) { _unlink(path); }
+int close_file(int fd) {
+    return _close(fd);
+}
+int truncate_file(int fd) {
+    return _chsize_s(fd, 0) == 0 ? 0 : -1;
+}
+int duplicate(int fd) {
+    return _dup(fd);
+}
+void remove_file(const char* path) {
+    _unlink(path);
+}
 bool is_regular(int fd) {
     struct _stat64 st;
     return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
@@ -81,13 +93,27 @@ bool same_file(int a, int b) {
 #else
 using io_size = std::size_t;
 constexpr io_size max_io = io_size{1} << 30;
-int open_input(const char* path) { return ::open(path, O_RDONLY | O_CLOEXEC); }
-int open_output(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666); }
-long read_some(int fd, void* buf, io_size n) { return ::read(fd, buf, n); }
-long write_some(int fd, const void* buf, io_size n) { return ::write(fd, buf, n); }
-int close_file(int fd) { return ::close(fd); }
-int truncate_file(int fd) { return ::ftruncate(fd, 0); }
-int duplicate(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+int open_input(const char* path) {
+    return ::open(path, O_RDONLY | O_CLOEXEC);
+}
+int open_output(const char* path) {
+    return ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+}
+long read_some(int fd, void* buf, io_size n) {
+    return ::read(fd, buf, n);
+}
+long write_some(int fd, const void* buf, io_size n) {
+    return ::write(fd, buf, n);
+}
+int close_file(int fd) {
+    return ::close(fd);
+}
+int truncate_file(int fd) {
+    return ::ftruncate(fd, 0);
+}
+int duplicate(int fd) {
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
 // Removes the file that path names: the file a symbolic link points to, never
 // the link itself.
 void remove_file(const char* path) {
@@ -115,7 +141,7 @@ bool same_file(int a, int b) {
 #endif
 
 class input_file final : public byte_source {
-public:
+  public:
     input_file(int fd, const char* path) : fd_(fd), path_(path) {}
     std::size_t read(unsigned char* buf, std::size_t n) override {
         for (;;) {
@@ -125,13 +151,13 @@ public:
         }
     }
 
-private:
+  private:
     int fd_;
     const char* path_;
 };
 
 class output_file final : public text_sink {
-public:
+  public:
     output_file(int fd, const char* path) : fd_(fd), path_(path), device_(is_device(fd)) {}
     void write(const char* text, std::size_t n) override {
         while (n > 0) {
@@ -151,7 +177,7 @@ public:
     // a second thread to pay.
     bool background_writes() const override { return !device_; }
 
-private:
+  private:
     int fd_;
     const char* path_;
     bool device_;
@@ -159,7 +185,7 @@ private:
 
 // Owns an open descriptor and closes it, unless it was closed on purpose first.
 class descriptor {
-public:
+  public:
     explicit descriptor(int fd) : fd_(fd) {}
     descriptor(const descriptor&) = delete;
     descriptor& operator=(const descriptor&) = delete;
@@ -167,14 +193,13 @@ public:
         if (fd_ >= 0) close_file(fd_);
     }
     int get() const { return fd_; }
-    int close() { return close_file(release()); }
-    int release() {
+    int close() {
         const int fd = fd_;
         fd_ = -1;
-        return fd;
+        return close_file(fd);
     }
 
-private:
+  private:
     int fd_;
 };
 

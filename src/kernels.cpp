@@ -39,7 +39,8 @@ using item = std::array<char, 4>;
 constexpr std::array<item, 256> make_items(char lead) {
     std::array<item, 256> items{};
     for (unsigned v = 0; v < 256; ++v) {
-        items[v] = {lead, hex_marker, hex_digits[v < 16 ? v : v >> 4], v < 16 ? '\0' : hex_digits[v & 15]};
+        items[v] = {lead, hex_marker, hex_digits[v < 16 ? v : v >> 4],
+                    v < 16 ? '\0' : hex_digits[v & 15]};
     }
     return items;
 }
@@ -103,11 +104,14 @@ __attribute__((target("ssse3"))) char* put_items_ssse3(__m128i items, unsigned m
 // the mask of its one-digit values.
 __attribute__((target("ssse3"))) char* put_line_ssse3(const line_prefix& prefix, __m128i digits,
                                                       unsigned one_digit, char* out) noexcept {
-    const __m128i spread_first = _mm_setr_epi8(-1, -1, 0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7);
+    const __m128i spread_first =
+        _mm_setr_epi8(-1, -1, 0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7);
     const __m128i spread_last =
         _mm_setr_epi8(-1, -1, 8, 9, -1, -1, 10, 11, -1, -1, 12, 13, -1, -1, 14, 15);
-    const __m128i leads_first = _mm_setr_epi8('\t', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0);
-    const __m128i leads_last = _mm_setr_epi8(',', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0);
+    const __m128i leads_first =
+        _mm_setr_epi8('\t', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0);
+    const __m128i leads_last =
+        _mm_setr_epi8(',', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0);
     out = put_prefix(prefix, out);
     out = put_items_ssse3(_mm_or_si128(_mm_shuffle_epi8(digits, spread_first), leads_first),
                           one_digit & 15, out);
@@ -132,7 +136,8 @@ __attribute__((target("ssse3"))) char* format_lines_ssse3(const unsigned char* d
         const __m128i high_digits = _mm_shuffle_epi8(hex, high);
         const __m128i low_digits = _mm_shuffle_epi8(hex, low);
         out = put_line_ssse3(prefix, _mm_unpacklo_epi8(high_digits, low_digits), one_digit, out);
-        out = put_line_ssse3(prefix, _mm_unpackhi_epi8(high_digits, low_digits), one_digit >> 8, out);
+        out =
+            put_line_ssse3(prefix, _mm_unpackhi_epi8(high_digits, low_digits), one_digit >> 8, out);
     }
     return format_lines_scalar(data, lines, out, crlf);
 }
@@ -153,6 +158,8 @@ std::span<const kernel> available_kernels() noexcept {
 #endif
 }
 
-line_kernel best_kernel() noexcept { return available_kernels().back().run; }
+line_kernel best_kernel() noexcept {
+    return available_kernels().back().run;
+}
 
 }  // namespace z80db::detail

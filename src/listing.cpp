@@ -63,7 +63,9 @@ char* listing_formatter::format(const unsigned char* data, std::size_t n, char* 
     return format_reference(data + done, n - done, out);
 }
 
-char* listing_formatter::finish(char* out) const noexcept { return put_line_break(crlf_, out); }
+char* listing_formatter::finish(char* out) const noexcept {
+    return put_line_break(crlf_, out);
+}
 
 void write_listing(byte_source& in, text_sink& out, std::string_view input_path, line_end end) {
     // The ring holds the text of one block of input. With background writes a

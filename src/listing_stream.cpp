@@ -11,7 +11,7 @@ namespace {
 struct stream_failed {};
 
 class stream_source final : public byte_source {
-public:
+  public:
     explicit stream_source(std::istream& in) : in_(in) {}
     std::size_t read(unsigned char* buf, std::size_t n) override {
         in_.read(reinterpret_cast<char*>(buf), static_cast<std::streamsize>(n));
@@ -19,18 +19,18 @@ public:
         return static_cast<std::size_t>(in_.gcount());
     }
 
-private:
+  private:
     std::istream& in_;
 };
 
 class stream_sink final : public text_sink {
-public:
+  public:
     explicit stream_sink(std::ostream& out) : out_(out) {}
     void write(const char* text, std::size_t n) override {
         if (!out_.write(text, static_cast<std::streamsize>(n))) throw stream_failed{};
     }
 
-private:
+  private:
     std::ostream& out_;
 };
 

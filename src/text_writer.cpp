@@ -31,7 +31,9 @@ text_writer::text_writer(text_sink& out, std::size_t size)
     for (auto& end : lap_end_) end.store(size);
 }
 
-text_writer::~text_writer() { stop(); }
+text_writer::~text_writer() {
+    stop();
+}
 
 template <class Ready>
 void text_writer::wait_until(Ready ready) {

@@ -18,7 +18,7 @@
 namespace z80db::detail {
 
 class text_writer {
-public:
+  public:
     // A ring of size bytes. The writing thread starts only when the ring is first
     // full, so that a text that fits in it is written with one call and no thread.
     text_writer(text_sink& out, std::size_t size);
@@ -37,7 +37,7 @@ public:
     // Writes what is left and returns once everything is written.
     void finish();
 
-private:
+  private:
     // Positions count bytes from the start of the text, gaps included: a lap of
     // the ring is size_ bytes, and the text of lap k ends at lap_end_[k % 2].
     char* at(std::size_t position) const { return memory_.get() + position % size_; }

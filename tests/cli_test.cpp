@@ -50,7 +50,7 @@ std::string random_data(std::size_t n, unsigned seed) {
 
 // Each test runs in a folder of its own, which is also the program's working folder.
 class Cli : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string tmpl = (fs::temp_directory_path() / "z80db-test-XXXXXX").string();
         ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
@@ -245,12 +245,14 @@ TEST_F(Cli, WriteFailureRemovesTheIncompleteOutput) {
     write_file(dir_ / "big.bin", random_data(200'000, 2));
     run_options opt;
     opt.max_file_size = 100'000;
-    expect_failure(run({"big.bin", "big.z80"}, opt), "cannot write output 'big.z80': File too large");
+    expect_failure(run({"big.bin", "big.z80"}, opt),
+                   "cannot write output 'big.z80': File too large");
     EXPECT_EQ(files(), std::vector<std::string>{"big.bin"});
 
     // Through a symbolic link, the file it points to goes and the link stays.
     fs::create_symlink("real.z80", dir_ / "link.z80");
-    expect_failure(run({"big.bin", "link.z80"}, opt), "cannot write output 'link.z80': File too large");
+    expect_failure(run({"big.bin", "link.z80"}, opt),
+                   "cannot write output 'link.z80': File too large");
     EXPECT_EQ(files(), (std::vector<std::string>{"big.bin", "link.z80"}));
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.z80"));
 }
@@ -284,7 +286,8 @@ TEST_F(Cli, RefusesToOverwriteItsInput) {
     const std::vector<std::string> outputs = {"a.bin", "./a.bin", "sub/../a.bin", "sub/link.bin",
                                               "hard.bin"};
     for (const auto& out : outputs) {
-        expect_failure(run({"a.bin", out}), "cannot write output '" + out + "': it is the input file");
+        expect_failure(run({"a.bin", out}),
+                       "cannot write output '" + out + "': it is the input file");
         EXPECT_EQ(read_file(dir_ / "a.bin"), data) << out;
     }
     // Nor through a standard output that appends to it.
@@ -312,12 +315,13 @@ TEST_F(Cli, ReadsAPipeAndWritesToStandardOutput) {
 
 // The listing assembles back to exactly the input's bytes.
 class RoundTrip : public Cli {
-protected:
+  protected:
     void check(const std::string& data) {
         write_file(dir_ / "in.bin", data);
         expect_success(run({"in.bin", "in.z80"}));
-        const std::string command = std::string(PASMO_EXE) + " --bin " + (dir_ / "in.z80").string() +
-                                    " " + (dir_ / "back.bin").string() + " >/dev/null";
+        const std::string command = std::string(PASMO_EXE) + " --bin " +
+                                    (dir_ / "in.z80").string() + " " +
+                                    (dir_ / "back.bin").string() + " >/dev/null";
         ASSERT_EQ(std::system(command.c_str()), 0) << read_file(dir_ / "in.z80");
         EXPECT_EQ(read_file(dir_ / "back.bin"), data) << data.size();
     }

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 #include <cstdint>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -20,7 +20,7 @@ using bytes = std::vector<unsigned char>;
 
 // Gives the input in pieces of the given sizes, cycling through them.
 class memory_source final : public z80db::byte_source {
-public:
+  public:
     explicit memory_source(const bytes& data, std::vector<std::size_t> pieces = {1 << 20})
         : data_(data), pieces_(std::move(pieces)) {}
     std::size_t read(unsigned char* buf, std::size_t n) override {
@@ -31,7 +31,7 @@ public:
         return k;
     }
 
-private:
+  private:
     const bytes& data_;
     std::vector<std::size_t> pieces_;
     std::size_t pos_ = 0;
@@ -39,7 +39,7 @@ private:
 };
 
 class memory_sink final : public z80db::text_sink {
-public:
+  public:
     explicit memory_sink(bool background = false, std::size_t fail_after = SIZE_MAX,
                          bool slow = false)
         : background_(background), fail_after_(fail_after), slow_(slow) {}
@@ -54,7 +54,7 @@ public:
     std::string text_;
     int writes_ = 0;
 
-private:
+  private:
     bool background_;
     std::size_t fail_after_;
     bool slow_;
@@ -103,7 +103,8 @@ TEST(Listing, ItemsAreLowercaseHexWithoutLeadingZeros) {
     } cases[] = {{0, "#0"},    {9, "#9"},    {10, "#a"},   {15, "#f"},  {16, "#10"},
                  {127, "#7f"}, {128, "#80"}, {171, "#ab"}, {255, "#ff"}};
     for (const auto& c : cases) {
-        EXPECT_EQ(listing({c.value}, "x"), std::string("; Original Datas : x\n\tdb\t") + c.item + "\n")
+        EXPECT_EQ(listing({c.value}, "x"),
+                  std::string("; Original Datas : x\n\tdb\t") + c.item + "\n")
             << int(c.value);
     }
 }
@@ -153,11 +154,12 @@ TEST(Listing, TextDoesNotDependOnHowTheInputIsCut) {
     }
     // 25001 lines after the header: 25000 of eight items and one of one.
     EXPECT_EQ(std::count(whole.begin(), whole.end(), '\n'), 25002);
-    EXPECT_EQ(whole.substr(whole.rfind("\n\t")), "\n\tdb\t#" + [&] {
-                  std::ostringstream hex;
-                  hex << std::hex << int(data.back());
-                  return hex.str();
-              }() + "\n");
+    EXPECT_EQ(
+        whole.substr(whole.rfind("\n\t")), "\n\tdb\t#" + [&] {
+            std::ostringstream hex;
+            hex << std::hex << int(data.back());
+            return hex.str();
+        }() + "\n");
 }
 
 TEST(Listing, SmallInputIsWrittenAtOnce) {
@@ -230,7 +232,8 @@ TEST(BackgroundWrites, GiveTheSameText) {
     // times; read whole, in small pieces, and in pieces that cut the lines.
     for (std::size_t n : {0, 1, 36 * 1024, 36 * 1024 + 1, 300'000, 2'000'000}) {
         const bytes data = random_bytes(n, 6);
-        for (const auto& pieces : std::vector<std::vector<std::size_t>>{{1 << 20}, {1000}, {7, 5000}}) {
+        for (const auto& pieces :
+             std::vector<std::vector<std::size_t>>{{1 << 20}, {1000}, {7, 5000}}) {
             for (bool slow : {false, true}) {
                 memory_source in(data, pieces);
                 memory_sink out(true, SIZE_MAX, slow);

@@ -44,8 +44,9 @@ std::string header_line(std::string_view input_path);
 // Turns a stream of bytes into the data lines of a listing, a block at a time.
 // Blocks may be cut anywhere: the text is the same however the input is split.
 class listing_formatter {
-public:
-    explicit listing_formatter(line_end end = line_end::lf) noexcept : crlf_(end == line_end::crlf) {}
+  public:
+    explicit listing_formatter(line_end end = line_end::lf) noexcept
+        : crlf_(end == line_end::crlf) {}
 
     // Room that format() and finish() may use for n bytes of input; it includes a
     // few bytes of scratch beyond the text that they report.
@@ -64,7 +65,7 @@ public:
     // Writes the final line break and returns the end of the text.
     char* finish(char* out) const noexcept;
 
-private:
+  private:
     unsigned column_ = 0;  // items already on the current data line, 0 to bytes_per_line - 1
     bool crlf_;
 };
@@ -73,16 +74,16 @@ private:
 // returns how many it gave, 0 only at the end of the input. It reports a failure
 // by throwing.
 class byte_source {
-public:
+  public:
     virtual std::size_t read(unsigned char* buf, std::size_t n) = 0;
 
-protected:
+  protected:
     ~byte_source() = default;
 };
 
 // Where write_listing puts its text: write() takes all n bytes or throws.
 class text_sink {
-public:
+  public:
     virtual void write(const char* text, std::size_t n) = 0;
 
     // True when write() may run on a second thread while the source is read on the
@@ -90,14 +91,15 @@ public:
     // long inputs. Calls of write() never overlap one another. False by default.
     virtual bool background_writes() const { return false; }
 
-protected:
+  protected:
     ~text_sink() = default;
 };
 
 // Writes the whole listing of the bytes from in to out: the header naming
 // input_path, the data lines, and the final line break. Streams the input in
-// blocks, so memory stays the same whatever its length; an input of one block
-// is written with a single call. Exceptions thrown by in or out pass through.
+// blocks, so memory stays the same whatever its length; an input of up to
+// 36 KiB is written with a single call. Exceptions thrown by in or out pass
+// through.
 void write_listing(byte_source& in, text_sink& out, std::string_view input_path,
                    line_end end = native_line_end);
 
