@@ -69,12 +69,12 @@ char* listing_formatter::finish(char* out) const noexcept {
 
 void write_listing(byte_source& in, text_sink& out, std::string_view input_path, line_end end) {
     // The ring holds the text of one block of input. With background writes a
-    // block is formatted a third at a time, so that the writer has text to write
-    // while the rest is formatted. A short header shares the ring, so that a
+    // block is formatted a quarter at a time, so that the writer has text to
+    // write while the rest is formatted. A short header shares the ring, so that a
     // small input is written with a single call.
     constexpr std::size_t block = 36 * 1024;
     constexpr std::size_t header_room = 4096;
-    const std::size_t step = out.background_writes() ? block / 3 : block;
+    const std::size_t step = out.background_writes() ? block / 4 : block;
     detail::text_writer writer(out, header_room + listing_formatter::max_text_size(block));
     const auto bytes = std::make_unique_for_overwrite<unsigned char[]>(block);
 
