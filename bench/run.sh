@@ -36,7 +36,7 @@ echo "== whole program (this takes a few minutes)"
 hyperfine -N -w 1 -r 5 --export-json peer.json \
     "$z80db r64.bin /dev/null" "xxd -i r64.bin" >/dev/null
 # Alternating runs, as the writes to tmpfs drift with the machine's memory.
-"$root/bench/alternate.py" 15 "cat listing.z80 > copy.z80" "$z80db r256.bin out.z80" >floor.txt
+"$root/bench/alternate.py" 20 "cat listing.z80 > copy.z80" "$z80db r256.bin out.z80" >floor.txt
 hyperfine -N -w 20 -r 300 --export-json small.json \
     "$z80db r4k.bin small.z80" "cat r4k.bin" >/dev/null
 
