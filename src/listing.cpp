@@ -72,7 +72,7 @@ void write_listing(byte_source& in, text_sink& out, std::string_view input_path,
     // block is formatted a quarter at a time, so that the writer has text to
     // write while the rest is formatted. A short header shares the ring, so that a
     // small input is written with a single call.
-    constexpr std::size_t block = 36 * 1024;
+    constexpr std::size_t block = std::size_t{36} * 1024;
     constexpr std::size_t header_room = 4096;
     const std::size_t step = out.background_writes() ? block / 4 : block;
     detail::text_writer writer(out, header_room + listing_formatter::max_text_size(block));
