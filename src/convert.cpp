@@ -46,11 +46,20 @@ void report(const file_error& e) {
 #ifdef _WIN32
 using io_size = int;
 constexpr io_size max_io = 1 << 30;
+// Paths arrive in UTF-8 and are opened through the UTF-16 calls, so that every
+// name works whatever the code page.
+std::wstring widen(const char* path) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), size);
+    wide.resize(wcslen(wide.c_str()));
+    return wide;
+}
 int open_input(const char* path) {
-    return _open(path, _O_RDONLY | _O_BINARY);
+    return _wopen(widen(path).c_str(), _O_RDONLY | _O_BINARY);
 }
 int open_output(const char* path) {
-    return _open(path, _O_WRONLY | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return _wopen(widen(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
 }
 long read_some(int fd, void* buf, io_size n) {
     return _read(fd, buf, static_cast<unsigned>(n));
@@ -68,7 +77,7 @@ int duplicate(int fd) {
     return _dup(fd);
 }
 void remove_file(const char* path) {
-    _unlink(path);
+    _wunlink(widen(path).c_str());
 }
 bool is_regular(int fd) {
     struct _stat64 st;

@@ -11,7 +11,16 @@
 
 #include "convert.hpp"
 
-int main(int argc, char** argv) {
+#ifdef _WIN32
+#include <windows.h>
+
+#include <string>
+#include <vector>
+#endif
+
+namespace {
+
+int run(int argc, char** argv) {
     if (argc != 3) {
         // Argument 0 as received, a full path included; the name itself when the
         // process was started without one (Linux then passes an empty string).
@@ -24,3 +33,30 @@ int main(int argc, char** argv) {
     }
     return z80db::convert_file(argv[1], argv[2]);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands the arguments over in UTF-16. They go on in UTF-8, so that any
+// file name can be opened (the narrow arguments lose what the code page lacks)
+// and is shown in the listing as typed.
+int wmain(int argc, wchar_t** wide_argv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) {
+        const int size =
+            WideCharToMultiByte(CP_UTF8, 0, wide_argv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide_argv[i], -1, arg.data(), size, nullptr, nullptr);
+        arg.resize(std::strlen(arg.c_str()));
+        args.push_back(std::move(arg));
+    }
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}
+#endif

@@ -4,8 +4,11 @@
 #
 # usage: tests/windows_test.sh path/to/z80db.exe
 set -u
-exe=$1
+exe=$(realpath "$1")
 export WINEDEBUG=-all
+# wine passes arguments and file names between Linux and Windows in the locale's
+# encoding: UTF-8, whatever the machine's locale.
+export LC_ALL=C.UTF-8
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -33,6 +36,13 @@ head -c 100000 /dev/urandom >long.bin
 wine "$exe" long.bin long.z80 >/dev/null 2>&1
 expect "long input status" "$?" 0
 expect "long input lines" "$(grep -c $'\r$' long.z80)" $((1 + 100000 / 8))
+
+# A name outside any one code page, typed and shown in UTF-8.
+name=$'caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac.bin'
+printf '\x2a' >"$name"
+wine "$exe" "$name" "$name.z80" >/dev/null 2>err.txt
+expect "non-ASCII name status" "$?" 0
+expect "non-ASCII name in the header" "$(cat "$name.z80")" "$(printf '; Original Datas : %s\r\n\tdb\t#2a\r' "$name")"
 
 wine "$exe" only-one >out.txt 2>err.txt
 expect "usage status" "$?" 255
