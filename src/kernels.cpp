@@ -108,10 +108,11 @@ __attribute__((target("ssse3"))) char* put_line_ssse3(const line_prefix& prefix,
         _mm_setr_epi8(-1, -1, 0, 1, -1, -1, 2, 3, -1, -1, 4, 5, -1, -1, 6, 7);
     const __m128i spread_last =
         _mm_setr_epi8(-1, -1, 8, 9, -1, -1, 10, 11, -1, -1, 12, 13, -1, -1, 14, 15);
+    constexpr char tab = line_start.back(), sep = item_separator, mark = hex_marker;
     const __m128i leads_first =
-        _mm_setr_epi8('\t', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0);
+        _mm_setr_epi8(tab, mark, 0, 0, sep, mark, 0, 0, sep, mark, 0, 0, sep, mark, 0, 0);
     const __m128i leads_last =
-        _mm_setr_epi8(',', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0, ',', '#', 0, 0);
+        _mm_setr_epi8(sep, mark, 0, 0, sep, mark, 0, 0, sep, mark, 0, 0, sep, mark, 0, 0);
     out = put_prefix(prefix, out);
     out = put_items_ssse3(_mm_or_si128(_mm_shuffle_epi8(digits, spread_first), leads_first),
                           one_digit & 15, out);
@@ -123,8 +124,7 @@ __attribute__((target("ssse3"))) char* format_lines_ssse3(const unsigned char* d
                                                           std::size_t lines, char* out,
                                                           bool crlf) noexcept {
     const line_prefix& prefix = crlf ? crlf_prefix : lf_prefix;
-    const __m128i hex = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b',
-                                      'c', 'd', 'e', 'f');
+    const __m128i hex = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hex_digits));
     const __m128i nibble = _mm_set1_epi8(0x0f);
     // Two lines per step: the digits of sixteen bytes at once.
     for (; lines >= 2; lines -= 2, data += 2 * bytes_per_line) {
