@@ -42,6 +42,10 @@ void report(const file_error& e) {
     std::fflush(stderr);
 }
 
+// What an open descriptor refers to, as far as the conversion cares: a device
+// is a terminal, /dev/null and the like; other covers pipes.
+enum class file_kind { regular, directory, device, other };
+
 // The few system calls the conversion needs, for POSIX systems and Windows.
 #ifdef _WIN32
 using io_size = int;
@@ -79,17 +83,19 @@ int duplicate(int fd) {
 void remove_file(const char* path) {
     _wunlink(widen(path).c_str());
 }
-bool is_regular(int fd) {
+file_kind kind_of(int fd) {
     struct _stat64 st;
-    return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
-}
-bool is_directory(int fd) {
-    struct _stat64 st;
-    return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFDIR;
-}
-bool is_device(int fd) {
-    struct _stat64 st;
-    return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFCHR;
+    if (_fstat64(fd, &st) != 0) return file_kind::other;
+    switch (st.st_mode & _S_IFMT) {
+        case _S_IFREG:
+            return file_kind::regular;
+        case _S_IFDIR:
+            return file_kind::directory;
+        case _S_IFCHR:
+            return file_kind::device;
+        default:
+            return file_kind::other;
+    }
 }
 bool same_file(int a, int b) {
     BY_HANDLE_FILE_INFORMATION x, y;
@@ -130,17 +136,13 @@ void remove_file(const char* path) {
     if (real != nullptr) ::unlink(real);
     std::free(real);
 }
-bool is_regular(int fd) {
+file_kind kind_of(int fd) {
     struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-}
-bool is_directory(int fd) {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-}
-bool is_device(int fd) {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
+    if (::fstat(fd, &st) != 0) return file_kind::other;
+    if (S_ISREG(st.st_mode)) return file_kind::regular;
+    if (S_ISDIR(st.st_mode)) return file_kind::directory;
+    if (S_ISCHR(st.st_mode)) return file_kind::device;
+    return file_kind::other;
 }
 bool same_file(int a, int b) {
     struct stat x, y;
@@ -167,7 +169,8 @@ class input_file final : public byte_source {
 
 class output_file final : public text_sink {
   public:
-    output_file(int fd, const char* path) : fd_(fd), path_(path), device_(is_device(fd)) {}
+    output_file(int fd, const char* path, file_kind kind)
+        : fd_(fd), path_(path), device_(kind == file_kind::device) {}
     void write(const char* text, std::size_t n) override {
         while (n > 0) {
             const long put = write_some(fd_, text, static_cast<io_size>(n < max_io ? n : max_io));
@@ -226,12 +229,15 @@ bool names_standard_output(std::string_view path) {
 void convert(const char* input_path, const char* output_path) {
     const descriptor in(open_input(input_path));
     if (in.get() < 0) throw file_error{"cannot open input", input_path, errno};
-    if (is_directory(in.get())) throw file_error{"cannot read input", input_path, EISDIR};
+    if (kind_of(in.get()) == file_kind::directory) {
+        throw file_error{"cannot read input", input_path, EISDIR};
+    }
 
     const bool to_stdout = names_standard_output(output_path);
     descriptor out(to_stdout ? duplicate(1) : open_output(output_path));
     if (out.get() < 0) throw file_error{"cannot open output", output_path, errno};
-    const bool regular = is_regular(out.get());
+    const file_kind out_kind = kind_of(out.get());
+    const bool regular = out_kind == file_kind::regular;
     if (regular && same_file(in.get(), out.get())) {
         throw file_error{"cannot write output", output_path, 0, "it is the input file"};
     }
@@ -243,7 +249,7 @@ void convert(const char* input_path, const char* output_path) {
             throw file_error{"cannot write output", output_path, errno};
         }
         input_file source(in.get(), input_path);
-        output_file sink(out.get(), output_path);
+        output_file sink(out.get(), output_path, out_kind);
         write_listing(source, sink, input_path);
     } catch (const file_error&) {
         if (owned) remove_file(output_path);
